@@ -1,0 +1,32 @@
+#include "driver/fatal.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+namespace varnic {
+
+const char* MMsg = "tesmer: Malloc failed - Out of memory";
+std::string mbuf;
+
+void end_run(int status) {
+  // exit() flushes and closes every open stdio stream, the results file
+  // included, so nothing written before a fatal error is lost.
+  std::exit(status);
+}
+
+void abt(const char* msg) {
+  std::fprintf(stderr, "%s\n", msg);
+  end_run(100);
+}
+
+void File_abt(const std::string& name, int for_writing) {
+  mbuf = "Couldn't open file " + name + " for " + (for_writing ? "writing" : "reading") + "\n";
+  abt(mbuf.c_str());
+}
+
+void install_out_of_memory_handler() {
+  std::set_new_handler([] { abt(MMsg); });
+}
+
+}  // namespace varnic
