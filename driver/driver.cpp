@@ -1,7 +1,5 @@
 #include "driver/driver.h"
 
-#include <sys/stat.h>
-
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -13,7 +11,10 @@
 #include "driver/lineio.h"
 #include "driver/settings.h"
 #include "driver/tree.h"
+#include "model/report.h"
+#include "optimise/random.h"
 #include "session/params.h"
+#include "session/session.h"
 
 namespace varnic {
 
@@ -68,12 +69,6 @@ std::string read_name(const char* prompt, const char* what) {
   }
 }
 
-bool same_file(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 void read_data_file(TraitTable& traits) {
   std::FILE* data = std::fopen(infile.c_str(), "r");
   if (!data) File_abt(infile, 0);
@@ -89,10 +84,10 @@ void read_data_file(TraitTable& traits) {
 
 // The results file accumulates every run, so it must never be one of the
 // inputs: appending to the data or the control file would corrupt it.
-std::FILE* open_results_file(const std::string& control_file) {
+std::FILE* open_results_file() {
   if (same_file(outfile, infile))
     abt("results file '" + outfile + "' is the data file; choose another name");
-  if (!control_file.empty() && same_file(outfile, control_file))
+  if (same_file(outfile, ctlfile))
     abt("results file '" + outfile + "' is the control file; choose another name");
   std::FILE* results = std::fopen(outfile.c_str(), "a");
   if (!results) File_abt(outfile, 1);
@@ -118,9 +113,8 @@ int run(int argc, char** argv) {
   build_pnames();
   init_param_table();
 
-  const std::string control_file =
-      argc > 1 ? std::string(argv[1]) : read_name("Enter name of control file\n", "control file name");
-  ReadControl(control_file);
+  ctlfile = argc > 1 ? std::string(argv[1]) : read_name("Enter name of control file\n", "control file name");
+  ReadControl(ctlfile);
 
   if (!inflag) infile = read_name("Enter name of data file\n", "data file name");
   TraitTable traits;
@@ -133,11 +127,15 @@ int run(int argc, char** argv) {
   UseTrait(0, traits);
 
   if (!outflag) outfile = read_name("Enter name of results file\n", "results file name");
-  std::FILE* results = open_results_file(control_file);
+  std::FILE* results = open_results_file();
   write_header(results);
 
-  // Next: seed the generator, run the first analysis unless the run is
-  // interactive only, then hand over to the session when asked for.
+  init_ran();
+  if (interactive != 2) {
+    Test(results);
+    std::fflush(results);
+  }
+  if (interactive != 0) IntSession(results, traits);
 
   std::fclose(results);
   end_run(0);

@@ -13,6 +13,7 @@ std::vector<std::string> pname;
 std::string infile;
 int inflag = 0;
 std::string outfile;
+std::string ctlfile;
 int outflag = 0;
 int ntraits = 1;
 int ndata = 0;
@@ -74,6 +75,7 @@ void reset_settings() {
   infile.clear();
   inflag = 0;
   outfile.clear();
+  ctlfile.clear();
   outflag = 0;
   ntraits = 1;
   ndata = 0;

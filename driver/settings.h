@@ -22,6 +22,7 @@ extern std::vector<std::string> pname;
 extern std::string infile;   // data file name
 extern int inflag;           // nonzero when the control file gave a usable one
 extern std::string outfile;  // results file name
+extern std::string ctlfile;  // control file name, as given
 extern int outflag;
 extern int ntraits;  // trait columns in the data file
 extern int ndata;    // node lines with a complete set of trait values

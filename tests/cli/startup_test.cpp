@@ -173,6 +173,8 @@ struct FatalCase {
   std::string out_ends;     // the end of standard output
 };
 
+void PrintTo(const FatalCase& c, std::ostream* os) { *os << c.name; }
+
 class FatalExit : public ::testing::TestWithParam<FatalCase> {};
 
 TEST_P(FatalExit, EndsWithItsMessageAndStatus) {

@@ -20,6 +20,8 @@ struct ParseCase {
   std::string word;
 };
 
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << '"' << c.line << '"'; }
+
 class ParseTable : public ::testing::TestWithParam<ParseCase> {
  protected:
   void SetUp() override { fresh_model(2); }

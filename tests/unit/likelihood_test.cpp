@@ -1,0 +1,453 @@
+#include "model/likelihood.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "driver/settings.h"
+#include "driver/tree.h"
+#include "model/transition.h"
+#include "tests/unit/tree_fixture.h"
+
+namespace varnic {
+namespace {
+
+using fixture::build_tree;
+using fixture::inner;
+using fixture::mark_all_L;
+using fixture::tip;
+using fixture::use_model;
+
+constexpr double INF = std::numeric_limits<double>::infinity();
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double SENTINEL = 42.0;
+
+// The full parameter vector: the rates in parameter order, then "scale".
+std::vector<double> params(std::vector<double> rates, double scale = 1.0) {
+  rates.push_back(scale);
+  return rates;
+}
+
+std::vector<double> random_rates(int n, std::mt19937_64& rng) {
+  std::uniform_real_distribution<double> rate(0.05, 2.0);
+  std::vector<double> x;
+  for (int k = 0; k < n * (n - 1); k++) x.push_back(rate(rng));
+  return params(x);
+}
+
+// q_ij = s_ij·pi_j with s symmetric: real eigenvalues, never refused.
+std::vector<double> reversible_rates(int n, std::mt19937_64& rng) {
+  std::uniform_real_distribution<double> unit(0.05, 1.0);
+  double pi[MAX_STATES], s[MAX_STATES][MAX_STATES];
+  for (int i = 0; i < n; i++) pi[i] = unit(rng);
+  for (int i = 0; i < n; i++)
+    for (int j = i + 1; j < n; j++) s[i][j] = s[j][i] = 2.0 * unit(rng);
+  std::vector<double> x;
+  for (int i = 0; i < n; i++)
+    for (int j = 0; j < n; j++)
+      if (j != i) x.push_back(s[i][j] * pi[j]);
+  return params(x);
+}
+
+// The likelihood computed the other way: the sum, over every assignment of
+// states to the internal nodes that respects the fixed states, of the
+// product of the transition probabilities along every branch, with P(t) from
+// the Taylor-series exponential. Reads the process-wide tree and model.
+struct BruteForce {
+  long double total = 0.0L;                 // summed over the root states
+  long double given_root[MAX_STATES] = {};  // ... for one root state
+};
+
+BruteForce brute_force(const std::vector<double>& x) {
+  const int n = num_states;
+  StateMatrix Q{};
+  build_rate_matrix(x.data(), Q);
+  std::vector<StateMatrix> P(tree.size());
+  std::vector<int> internal;
+  for (int k = 0; k < nnodes; k++) {
+    const Node& node = tree[k];
+    if (&node != root) {
+      const double t = scaling ? std::pow(node.length, x[num_params - 1]) : node.length;
+      P[k] = fixture::expm(Q, t, n);
+    }
+    if (node.child1) internal.push_back(k);
+  }
+  BruteForce result;
+  for (const Node& node : tree)
+    if (!node.child1 && node.fossil != NO_FOSSIL && node.fossil != node.state) return result;
+
+  std::vector<int> state(tree.size(), 0);
+  for (int k = 0; k < nnodes; k++)
+    if (!tree[k].child1) state[k] = tree[k].state;
+  std::vector<int> digit(internal.size(), 0);
+  for (;;) {
+    bool allowed = true;
+    for (std::size_t m = 0; m < internal.size(); m++) {
+      const Node& node = tree[internal[m]];
+      state[internal[m]] = digit[m];
+      if (node.fossil != NO_FOSSIL && node.fossil != digit[m]) allowed = false;
+    }
+    if (allowed) {
+      long double product = 1.0L;
+      for (int k = 0; k < nnodes; k++)
+        if (&tree[k] != root) product *= P[k][state[node_index(tree[k].parent)]][state[k]];
+      result.given_root[state[node_index(root)]] += product;
+      result.total += product;
+    }
+    std::size_t m = 0;
+    while (m < digit.size() && ++digit[m] == n) digit[m++] = 0;
+    if (m == digit.size()) break;
+  }
+  return result;
+}
+
+void expect_close(double actual, long double expected, const char* what) {
+  const double e = static_cast<double>(expected);
+  EXPECT_NEAR(actual, e, 1e-9 * std::fmax(1.0, std::fabs(e))) << what;
+}
+
+// Checks the result and the root's L against the second computation.
+void expect_matches_brute_force(const std::vector<double>& x, const char* what) {
+  const BruteForce b = brute_force(x);
+  ASSERT_GT(b.total, 0.0L) << what;
+  const double f = Calc_Like12(x.data());
+  expect_close(f, -std::log(b.total), what);
+  for (int s = 0; s < num_states; s++) {
+    if (root->fossil != NO_FOSSIL && s != root->fossil) {
+      EXPECT_EQ(root->L[s], 0.0) << what;
+    } else if (b.given_root[s] > 0.0L) {
+      expect_close(root->L[s], std::log(b.given_root[s]), what);
+    }
+  }
+}
+
+// The two-state closed form of P(t) for q01 = a, q10 = b.
+double p2(int i, int j, double a, double b, double t) {
+  const double e = std::exp(-(a + b) * t);
+  const double p00 = (b + a * e) / (a + b), p11 = (a + b * e) / (a + b);
+  if (i == 0) return j == 0 ? p00 : 1.0 - p00;
+  return j == 1 ? p11 : 1.0 - p11;
+}
+
+class LikelihoodTest : public ::testing::Test {
+ protected:
+  void SetUp() override { use_model(2); }
+  void TearDown() override { reset_tree(); }
+};
+
+TEST_F(LikelihoodTest, WorkedExampleWeighsEveryRootStateOne) {
+  build_tree({tip(0, 0.5), tip(1, 1.0), inner(0, 1, 0.0)});
+  const std::vector<double> x = params({1.0, 2.0});
+  const double f = Calc_Like12(x.data());
+  const double l0 = std::log(p2(0, 0, 1, 2, 0.5) * p2(0, 1, 1, 2, 1.0));
+  const double l1 = std::log(p2(1, 0, 1, 2, 0.5) * p2(1, 1, 1, 2, 1.0));
+  EXPECT_NEAR(root->L[0], l0, 1e-14);
+  EXPECT_NEAR(root->L[1], l1, 1e-14);
+  EXPECT_NEAR(root->L[0], -1.45, 0.005);
+  EXPECT_NEAR(root->L[1], -1.66, 0.005);
+  EXPECT_NEAR(f, -std::log(std::exp(l0) + std::exp(l1)), 1e-14);
+  EXPECT_NEAR(f, 0.857, 0.001);
+  // Terminal records: 0.0 at the observed state, 1.0 (impossible) elsewhere.
+  EXPECT_EQ(tree[0].L[0], 0.0);
+  EXPECT_EQ(tree[0].L[1], 1.0);
+  EXPECT_EQ(tree[1].L[0], 1.0);
+  EXPECT_EQ(tree[1].L[1], 0.0);
+}
+
+TEST_F(LikelihoodTest, RefusedVectorsReturnThePenaltyAndLeaveLAsWalked) {
+  struct Case {
+    const char* what;
+    int n;
+    std::vector<fixture::NodeSpec> tree;
+    std::vector<double> x;
+    std::vector<std::pair<int, int>> fixed;  // node, state
+    // Expected L per record, first n entries; empty: left at the sentinel.
+    std::vector<std::vector<double>> L;
+  };
+  const std::vector<double> none;
+  const std::vector<Case> cases = {
+      {"complex eigenvalues (the three-state cycle)",
+       3,
+       {tip(0, 0.5), tip(1, 0.5), tip(2, 1.0), inner(0, 1, 0.2), inner(3, 2, 0.0)},
+       params({1, 0, 0, 1, 1, 0}),
+       {},
+       {none, none, none, none, none}},
+      {"a negative entry of P(1.0)",
+       2,
+       {tip(0, 0.5), tip(1, 0.5), tip(1, 1.0), inner(0, 1, 0.2), inner(3, 2, 0.0)},
+       params({-0.5, 1.0}),
+       {},
+       {none, none, none, none, none}},
+      {"a terminal node fixed to a state it does not have",
+       2,
+       {tip(0, 0.5), tip(1, 0.5), tip(1, 1.0), inner(0, 1, 0.2), inner(3, 2, 0.0)},
+       params({1.0, 2.0}),
+       {{0, 1}},
+       {{0.0, 1.0}, {1.0, 0.0}, {1.0, 0.0}, {1.0, 1.0}, {1.0, 1.0}}},
+      {"... below an ancestor fixed to state 0",
+       2,
+       {tip(0, 0.5), tip(1, 0.5), tip(1, 1.0), inner(0, 1, 0.2), inner(3, 2, 0.0)},
+       params({1.0, 2.0}),
+       {{0, 1}, {3, 0}},
+       {{0.0, 1.0}, {1.0, 0.0}, {1.0, 0.0}, {1.0, 0.0}, {1.0, 1.0}}},
+      // A branch of length -50 makes exp(150) entries whose rounding
+      // breaks the row sums far beyond the limit.
+      {"row-sum deviation, at the root's child2",
+       2,
+       {tip(0, 0.5), tip(1, 0.5), tip(1, -50.0), inner(1, 2, 0.2), inner(0, 3, 0.0)},
+       params({1.0, 2.0}),
+       {},
+       {{0.0, 1.0}, {1.0, 0.0}, {1.0, 0.0}, none, none}},
+      {"row-sum deviation, in the second subtree",
+       2,
+       {tip(0, 0.5), tip(1, 0.5), tip(1, 0.3), tip(0, -50.0), tip(0, 0.4), inner(0, 1, 0.2),
+        inner(2, 3, 0.1), inner(6, 4, 0.3), inner(5, 7, 0.0)},
+       params({1.0, 2.0}),
+       {},
+       {{0.0, 1.0}, {1.0, 0.0}, {1.0, 0.0}, {0.0, 1.0}, none, {NaN, NaN}, none, none, none}},
+  };
+  for (const Case& c : cases) {
+    use_model(c.n);
+    build_tree(c.tree);
+    mark_all_L(SENTINEL);
+    for (auto [node, state] : c.fixed) Fossil(node, state);
+    EXPECT_EQ(Calc_Like12(c.x.data()), PENALTY) << c.what;
+    EXPECT_EQ(decomposition, Decomposition::none) << c.what;
+    for (int k = 0; k < nnodes; k++) {
+      for (int i = 0; i < c.n; i++) {
+        if (c.L[k].empty()) {
+          EXPECT_EQ(tree[k].L[i], SENTINEL) << c.what << ": record " << k;
+        } else if (std::isnan(c.L[k][i])) {  // written, value not checked here
+          EXPECT_NE(tree[k].L[i], SENTINEL) << c.what << ": record " << k;
+        } else {
+          EXPECT_EQ(tree[k].L[i], c.L[k][i]) << c.what << ": record " << k << " state " << i;
+        }
+      }
+    }
+  }
+}
+
+TEST_F(LikelihoodTest, BranchLengthExponent) {
+  // ((A:0.3, B:0.7):0.5, (C:0, D:1.6):1.2): a zero length, lengths on both
+  // sides of 1.
+  const std::vector<fixture::NodeSpec> spec = {tip(0, 0.3), tip(1, 0.7), tip(2, 0.0),
+                                               tip(1, 1.6), inner(0, 1, 0.5), inner(2, 3, 1.2),
+                                               inner(4, 5, 0.0)};
+  auto with_lengths = [&](double (*f)(double)) {
+    std::vector<fixture::NodeSpec> s = spec;
+    for (std::size_t k = 0; k + 1 < s.size(); k++) s[k].length = f(s[k].length);
+    return s;
+  };
+  struct Case {
+    const char* what;
+    double scale;
+    std::vector<fixture::NodeSpec> plain;  // the same tree with scaling off
+  };
+  const Case cases[] = {
+      {"scale 1 is scaling off", 1.0, spec},
+      {"scale 0 makes every branch length 1", 0.0, with_lengths([](double) { return 1.0; })},
+      {"scale 0.5 takes square roots", 0.5, with_lengths([](double l) { return std::sqrt(l); })},
+      {"scale 2 squares", 2.0, with_lengths([](double l) { return l * l; })},
+  };
+  std::mt19937_64 rng(21);
+  const std::vector<double> rates = reversible_rates(3, rng);
+  for (const Case& c : cases) {
+    std::vector<double> x = rates;
+    x.back() = c.scale;
+    use_model(3, 1);
+    build_tree(spec);
+    const double scaled = Calc_Like12(x.data());
+    use_model(3, 0);
+    build_tree(c.plain);
+    const double plain = Calc_Like12(x.data());
+    ASSERT_LT(plain, PENALTY) << c.what;
+    EXPECT_NEAR(scaled, plain, 1e-12 * plain) << c.what;
+  }
+}
+
+TEST_F(LikelihoodTest, FixedStates) {
+  // (((A, B)X, C)Y, (D, E)Z): records A..E 0..4, X 5, Y 6, Z 7, root 8.
+  const std::vector<fixture::NodeSpec> spec = {tip(0, 0.4), tip(1, 0.3), tip(2, 0.8),
+                                               tip(1, 0.5), tip(1, 0.9), inner(0, 1, 0.6),
+                                               inner(5, 2, 0.2), inner(3, 4, 0.7), inner(6, 7, 0.0)};
+  struct Case {
+    const char* what;
+    int node, state;
+  };
+  const Case cases[] = {
+      {"a terminal node fixed to its own state", 0, 0},
+      {"an internal node fixed to state 2", 5, 2},
+      {"an internal node fixed to state 0", 7, 0},
+      {"the root fixed to state 1", 8, 1},
+  };
+  std::mt19937_64 rng(31);
+  const std::vector<double> x = reversible_rates(3, rng);
+  use_model(3);
+  build_tree(spec);
+  const double unfixed = Calc_Like12(x.data());
+  for (const Case& c : cases) {
+    build_tree(spec);
+    Fossil(c.node, c.state);
+    expect_matches_brute_force(x, c.what);
+    const double f = Calc_Like12(x.data());
+    const Node& node = tree[c.node];
+    if (node.child1) {
+      for (int i = 0; i < 3; i++) {
+        if (i != c.state) EXPECT_EQ(node.L[i], 0.0) << c.what << " state " << i;
+      }
+      EXPECT_LT(node.L[c.state], 0.0) << c.what;
+    } else {
+      // Equal up to the last bits, in which two decompositions of one rate
+      // matrix may differ.
+      EXPECT_NEAR(f, unfixed, 1e-13 * unfixed) << c.what;
+    }
+    if (&node == root) {
+      EXPECT_EQ(f, -root->L[c.state]) << c.what;
+    }
+  }
+}
+
+TEST_F(LikelihoodTest, RootFixedToAnImpossibleStateIsRefused) {
+  // A is fixed to a state it does not have, so no root state is possible.
+  build_tree({tip(0, 0.5), tip(0, 0.5), inner(0, 1, 0.0)});
+  Fossil(0, 1);
+  Fossil(2, 0);
+  const std::vector<double> x = params({1.0, 2.0});
+  EXPECT_EQ(Calc_Like12(x.data()), PENALTY);
+  EXPECT_EQ(root->L[0], 1.0);
+  EXPECT_EQ(root->L[1], 0.0);
+}
+
+TEST_F(LikelihoodTest, EqualSiblingLengthsShareOneTransitionMatrix) {
+  // ((A:0.3, B:0.3):0.5, (C:0.2, D:0.7):0.5): one P(t) for the sanity check,
+  // then one, two and one per internal node.
+  build_tree({tip(0, 0.3), tip(1, 0.3), tip(1, 0.2), tip(0, 0.7), inner(0, 1, 0.5),
+              inner(2, 3, 0.5), inner(4, 5, 0.0)});
+  const std::vector<double> x = params({1.0, 2.0});
+  const long before = precalc_counts.calc_p;
+  const double f = Calc_Like12(x.data());
+  EXPECT_EQ(precalc_counts.calc_p - before, 5);
+  expect_matches_brute_force(x, "equal siblings");
+  EXPECT_LT(f, PENALTY);
+}
+
+TEST_F(LikelihoodTest, TerminalStateOutsideTheModelIsImpossibleNotAFault) {
+  build_tree({tip(0, 0.5), tip(7, 0.5), inner(0, 1, 0.0)});
+  const std::vector<double> x = params({1.0, 2.0});
+  EXPECT_EQ(Calc_Like12(x.data()), PENALTY);
+  EXPECT_EQ(tree[1].L[0], 1.0);
+  EXPECT_EQ(tree[1].L[1], 1.0);
+}
+
+// Zero-length branches, as left by polytomies resolved into binary splits:
+// P(0) is the identity up to rounding, with off-diagonal entries of 0 or of
+// either sign. Such a tree must evaluate like any other.
+TEST_F(LikelihoodTest, ZeroLengthBranches) {
+  // ((((A:0, B:0.4)X:0, C:0.3)Y:0, (D:0, E:0.6)Z:0.5)
+  const std::vector<fixture::NodeSpec> spec = {
+      tip(0, 0.0), tip(1, 0.4), tip(1, 0.3), tip(0, 0.0), tip(2, 0.6),
+      inner(0, 1, 0.0), inner(5, 2, 0.0), inner(3, 4, 0.5), inner(6, 7, 0.0)};
+  std::mt19937_64 rng(41);
+  int nonpositive_off_diagonal = 0;
+  for (int n = 3; n <= MAX_STATES; n++) {
+    use_model(n);
+    for (int trial = 0; trial < 40; trial++) {
+      const std::vector<double> x = trial % 2 ? reversible_rates(n, rng) : random_rates(n, rng);
+      StateMatrix Q{}, P0{};
+      build_rate_matrix(x.data(), Q);
+      if (PreCalc(Q) == 0) {
+        Calc_P(P0, 0.0);
+        for (int i = 0; i < n; i++)
+          for (int j = 0; j < n; j++)
+            if (i != j && P0[i][j] <= 0.0) nonpositive_off_diagonal++;
+      }
+      const bool refused = decomposition != Decomposition::usable;
+      Calc_End();
+      build_tree(spec);
+      if (refused) {
+        EXPECT_EQ(Calc_Like12(x.data()), PENALTY);
+        continue;
+      }
+      expect_matches_brute_force(x, "zero-length branches");
+    }
+  }
+  // The case the tree is about did occur.
+  EXPECT_GT(nonpositive_off_diagonal, 0);
+}
+
+// The whole likelihood against the sum over every assignment of internal
+// states, on small random trees with zero-length internal branches, equal
+// sibling lengths, fixed states and the branch-length exponent.
+TEST_F(LikelihoodTest, MatchesTheSumOverEveryAssignmentOfStates) {
+  std::mt19937_64 rng(51);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const int most_tips[MAX_STATES + 1] = {0, 0, 12, 9, 8, 7, 6};  // n^(tips-1) stays small
+  for (int n = 2; n <= MAX_STATES; n++) {
+    int compared = 0;
+    for (int trial = 0; trial < 60; trial++) {
+      use_model(n, trial % 3 == 0);
+      const int tips = 3 + static_cast<int>(unit(rng) * (most_tips[n] - 2));
+      build_tree(fixture::random_tree(tips, n, rng, 0.2, 0.3));
+      std::vector<double> x = trial % 2 ? reversible_rates(n, rng) : random_rates(n, rng);
+      x.back() = 0.5 + unit(rng);
+      if (unit(rng) < 0.3) {
+        const int k = tips + static_cast<int>(unit(rng) * (nnodes - tips));
+        Fossil(k, static_cast<int>(unit(rng) * n) % n);
+      }
+      if (unit(rng) < 0.3) {
+        const int k = static_cast<int>(unit(rng) * tips) % tips;
+        Fossil(k, tree[k].state);
+      }
+      StateMatrix Q{};
+      build_rate_matrix(x.data(), Q);
+      const int refused = PreCalc(Q);
+      Calc_End();
+      if (refused) {
+        EXPECT_EQ(Calc_Like12(x.data()), PENALTY);
+        continue;
+      }
+      expect_matches_brute_force(x, "random tree");
+      compared++;
+    }
+    EXPECT_GE(compared, 30) << "n " << n;
+  }
+}
+
+TEST(AddLogTest, SumsTwoProbabilitiesHeldAsLogarithms) {
+  const double big = 1000.0;
+  struct Case {
+    double a, b, expected;
+  };
+  const Case cases[] = {
+      {0.0, 0.0, std::log(2.0)},
+      {-1.0, -1.0, -1.0 + std::log(2.0)},
+      {-1.0, -2.0, std::log(std::exp(-1.0) + std::exp(-2.0))},
+      {-2.0, -1.0, std::log(std::exp(-1.0) + std::exp(-2.0))},
+      {-700.0, -705.0, -700.0 + std::log1p(std::exp(-5.0))},
+      {-3.0, -40.0, -3.0 + std::log1p(std::exp(-37.0))},
+      // One probability 0: the other one.
+      {-3.0, -INF, -3.0},
+      {-INF, -0.25, -0.25},
+      {-INF, -INF, -INF},
+      // Arguments so far apart that cosh overflows: the larger one.
+      {-1.0, -1.0 - 2 * big, -1.0},
+      {-5000.0, -1.0, -1.0},
+  };
+  for (const Case& c : cases) {
+    const double tolerance = 4e-16 * std::fmax(1.0, std::fabs(c.expected));
+    if (std::isinf(c.expected)) {
+      EXPECT_EQ(AddLog(c.a, c.b), c.expected) << c.a << " " << c.b;
+    } else {
+      EXPECT_NEAR(AddLog(c.a, c.b), c.expected, tolerance) << c.a << " " << c.b;
+    }
+  }
+  EXPECT_EQ(AddLog(-1.0, -1e300), -1.0);
+  EXPECT_TRUE(std::isnan(AddLog(NaN, -1.0)));
+  EXPECT_TRUE(std::isnan(AddLog(-1.0, NaN)));
+}
+
+}  // namespace
+}  // namespace varnic
