@@ -391,3 +391,18 @@ TEST(Testall, ATraitColumnThatDoesNotFitIsRefusedBeforeAnything) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Session, AFatalErrorKeepsEverythingWrittenToTheResultsFile) {
+  Scratch s;
+  // testall cannot open its file (no such folder): the run ends through the
+  // fatal-error path after two analyses.
+  Outcome r = session(s, TWO_LEAVES, "restrict q01 = 1\nrestrict q10 = 2\n",
+                      "test\ntest\ntestall missing/p.tsv\nquit\ny\n");
+  EXPECT_EQ(r.status, 100);
+  EXPECT_EQ(r.err, "Couldn't open file missing/p.tsv for writing\n\n");
+  EXPECT_EQ(cli::count_of(s.read("r.txt"), "\nLikelihood = "), 2);
+}
+
+}  // namespace
