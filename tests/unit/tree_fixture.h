@@ -17,15 +17,15 @@ namespace varnic::fixture {
 
 constexpr int NONE = -1;
 
-struct NodeSpec {
+struct NodeShape {
   int child1 = NONE;  // NONE for a terminal node
   int child2 = NONE;
   double length = 0.0;
   int state = -1;  // observed state of a terminal node
 };
 
-inline NodeSpec tip(int state, double length) { return {NONE, NONE, length, state}; }
-inline NodeSpec inner(int child1, int child2, double length) { return {child1, child2, length, -1}; }
+inline NodeShape tip(int state, double length) { return {NONE, NONE, length, state}; }
+inline NodeShape inner(int child1, int child2, double length) { return {child1, child2, length, -1}; }
 
 // A fresh n-state model with branch-length scaling as given.
 inline void use_model(int n, int scaling_on = 0) {
@@ -36,18 +36,18 @@ inline void use_model(int n, int scaling_on = 0) {
 }
 
 // Replaces the process-wide tree by the one described; no fixed states.
-inline void build_tree(const std::vector<NodeSpec>& spec) {
+inline void build_tree(const std::vector<NodeShape>& shape) {
   reset_tree();
-  tree.resize(spec.size());
-  nnodes = static_cast<int>(spec.size());
+  tree.resize(shape.size());
+  nnodes = static_cast<int>(shape.size());
   for (int k = 0; k < nnodes; k++) {
     Node& node = tree[k];
     node.name = "n" + std::to_string(k);
-    node.length = spec[k].length;
-    node.state = spec[k].state;
-    if (spec[k].child1 != NONE) {
-      node.child1 = &tree[spec[k].child1];
-      node.child2 = &tree[spec[k].child2];
+    node.length = shape[k].length;
+    node.state = shape[k].state;
+    if (shape[k].child1 != NONE) {
+      node.child1 = &tree[shape[k].child1];
+      node.child2 = &tree[shape[k].child2];
       node.child1->parent = &node;
       node.child2->parent = &node;
     }
@@ -66,14 +66,14 @@ inline void mark_all_L(double sentinel) {
 // random. Lengths are uniform on (0.05, 1.5); each internal branch is 0 with
 // probability zero_internal, and each pair of siblings gets equal lengths
 // with probability equal_siblings.
-inline std::vector<NodeSpec> random_tree(int tips, int n, std::mt19937_64& rng,
+inline std::vector<NodeShape> random_tree(int tips, int n, std::mt19937_64& rng,
                                          double zero_internal = 0.0, double equal_siblings = 0.0) {
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   auto length = [&] { return 0.05 + 1.45 * unit(rng); };
-  std::vector<NodeSpec> spec;
+  std::vector<NodeShape> shape;
   std::vector<int> open;
   for (int k = 0; k < tips; k++) {
-    spec.push_back(tip(static_cast<int>(unit(rng) * n) % n, length()));
+    shape.push_back(tip(static_cast<int>(unit(rng) * n) % n, length()));
     open.push_back(k);
   }
   while (open.size() > 1) {
@@ -85,13 +85,13 @@ inline std::vector<NodeSpec> random_tree(int tips, int n, std::mt19937_64& rng,
     open.erase(open.begin() + static_cast<long>(b));
     // A zero length is never copied: two zero-length siblings in different
     // states would make the whole tree impossible.
-    if (unit(rng) < equal_siblings && spec[c1].length > 0.0) spec[c2].length = spec[c1].length;
+    if (unit(rng) < equal_siblings && shape[c1].length > 0.0) shape[c2].length = shape[c1].length;
     const bool zero = unit(rng) < zero_internal;
-    spec.push_back(inner(c1, c2, zero ? 0.0 : length()));
-    open.push_back(static_cast<int>(spec.size()) - 1);
+    shape.push_back(inner(c1, c2, zero ? 0.0 : length()));
+    open.push_back(static_cast<int>(shape.size()) - 1);
   }
-  spec.back().length = 0.0;  // the root has no branch
-  return spec;
+  shape.back().length = 0.0;  // the root has no branch
+  return shape;
 }
 
 // exp(Q·t) for the first n rows and columns of Q, by the Taylor series of
