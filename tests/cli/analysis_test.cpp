@@ -10,18 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "expected.h"
 #include "harness.h"
 
 namespace {
 
+using cli::fmt;
 using cli::Outcome;
+using cli::p2;
 using cli::Scratch;
-
-std::string fmt(const char* format, double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, format, v);
-  return buf;
-}
+using cli::TWO_LEAVES;
 
 // Everything standard output shows after the header of the run.
 std::string after_header(const std::string& out) {
@@ -46,14 +44,6 @@ int progress_lines(const std::string& text) {
   std::regex line("(^|\n)[0-9]+ [-0-9.]+(?=\n)");
   return static_cast<int>(std::distance(std::sregex_iterator(text.begin(), text.end(), line),
                                         std::sregex_iterator()));
-}
-
-// Two-state transition probabilities in closed form.
-double p2(int i, int j, double a, double b, double t) {
-  const double e = std::exp(-(a + b) * t);
-  const double stay0 = (b + a * e) / (a + b), stay1 = (a + b * e) / (a + b);
-  if (i == 0) return j == 0 ? stay0 : 1 - stay0;
-  return j == 1 ? stay1 : 1 - stay1;
 }
 
 // A rooted binary tree for the independent likelihood: node k has children
@@ -122,8 +112,6 @@ double minimise_1d(const std::function<double(double)>& f) {
   return golden(f, best_x * std::exp(-0.1), best_x * std::exp(0.1));
 }
 
-const char* const TWO_LEAVES = "2 1\nA root 0.5 0\nB root 1.0 1\n";
-
 TEST(Analysis, WorkedExampleWithEveryParameterFixed) {
   Scratch s;
   s.write("d.txt", TWO_LEAVES);
@@ -131,8 +119,8 @@ TEST(Analysis, WorkedExampleWithEveryParameterFixed) {
   Outcome r = s.run({"c.ctl"}, "2\n");
   ASSERT_EQ(r.status, 0) << r.out << r.err;
 
-  const double L0 = std::log(p2(0, 0, 1, 2, 0.5) * p2(0, 1, 1, 2, 1.0));
-  const double L1 = std::log(p2(1, 0, 1, 2, 0.5) * p2(1, 1, 1, 2, 1.0));
+  const cli::RootLikelihoods w = cli::two_leaves_worked_example();
+  const double L0 = std::log(w.given0), L1 = std::log(w.given1);
   const double like = -std::log(std::exp(L0) + std::exp(L1));
   EXPECT_NEAR(like, 0.86, 0.01);
   const double p0 = std::exp(L0) / (std::exp(L0) + std::exp(L1));
@@ -150,8 +138,8 @@ TEST(Analysis, PartialTableOnBothOutputs) {
   s.write("c.ctl", "datafile d.txt\noutfile r.txt\nrestrict q01 = 1\nrestrict q10 = 2\npartial 1\n");
   Outcome r = s.run({"c.ctl"}, "2\n");
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  const double L0 = std::log(p2(0, 0, 1, 2, 0.5) * p2(0, 1, 1, 2, 1.0));
-  const double L1 = std::log(p2(1, 0, 1, 2, 0.5) * p2(1, 1, 1, 2, 1.0));
+  const cli::RootLikelihoods w = cli::two_leaves_worked_example();
+  const double L0 = std::log(w.given0), L1 = std::log(w.given1);
   const std::string row = fmt("%12f ", -L0) + fmt("%12f ", -L1) + "    root\n";
   EXPECT_NEAR(-L0, 1.45, 0.01);
   EXPECT_NEAR(-L1, 1.66, 0.01);

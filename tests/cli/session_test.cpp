@@ -11,22 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "expected.h"
 #include "harness.h"
 
 namespace {
 
+using cli::fmt;
 using cli::Outcome;
+using cli::p2;
 using cli::Scratch;
+using cli::TWO_LEAVES;
 
-const char* const TWO_LEAVES = "2 1\nA root 0.5 0\nB root 1.0 1\n";
 const char* const NOT_UNDERSTOOD = "\n*** Command not understood - ('Help' lists valid commands)\n";
 const char* const PROMPT = "\n>> ";
-
-std::string fmt(const char* format, double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, format, v);
-  return buf;
-}
 
 // Runs a session (interactive 2: no analysis first) on the given data with
 // the given extra control lines; the commands are typed one per line.
@@ -147,8 +144,8 @@ TEST(Session, StatusBeforeAndAfterTestAndAfterRestrict) {
   EXPECT_EQ(a[0], restrictions + "\nlikelihood : unknown\n\nBranch length scaling is off\n");
 
   // The worked example: q01 = 1, q10 = 2 on the two-leaf tree.
-  const double e5 = std::exp(-1.5), e10 = std::exp(-3.0);
-  const double L0 = (2 + e5) / 3 * (1 - e10) / 3, L1 = 2 * (1 - e5) / 3 * (1 + 2 * e10) / 3;
+  const cli::RootLikelihoods w = cli::two_leaves_worked_example();
+  const double L0 = w.given0, L1 = w.given1;
   const double like = -std::log(L0 + L1);
   EXPECT_EQ(a[2], restrictions + "\nlikelihood : " + fmt("%12f\n", like) + "  q01 =     1.000000\n" +
                       "  q10 =     2.000000\n" + "\nRoot probabilities" + fmt("  [0] %f", L0 / (L0 + L1)) +
@@ -228,8 +225,8 @@ TEST(Testall, FileLayoutOnARootOnlyTree) {
   Outcome r = session(s, TWO_LEAVES, "restrict q01 = 1\nrestrict q10 = 2\n",
                       "fossil 1 A\ntestall p.tsv\nstatus\nquit\ny\n");
   ASSERT_EQ(r.status, 0) << r.out;
-  const double e5 = std::exp(-1.5), e10 = std::exp(-3.0);
-  const double L0 = (2 + e5) / 3 * (1 - e10) / 3, L1 = 2 * (1 - e5) / 3 * (1 + 2 * e10) / 3;
+  const cli::RootLikelihoods w = cli::two_leaves_worked_example();
+  const double L0 = w.given0, L1 = w.given1;
   const std::string p0 = fmt("%g", L0 / (L0 + L1));
   EXPECT_EQ(s.read("p.tsv"),
             "trait\tA_glob\tB_glob\troot_glob\tA_loc\tB_loc\troot_loc\n"
@@ -275,13 +272,6 @@ struct Five {
   std::vector<double> len{0.5, 0.5, 1.0, 0.3, 0.8, 0.4, 0.6, 0.7, 0.0};
   std::vector<int> internal{3, 5, 6, 8};
 };
-
-double p2(int i, int j, double a, double b, double t) {
-  const double e = std::exp(-(a + b) * t);
-  const double stay0 = (b + a * e) / (a + b), stay1 = (a + b * e) / (a + b);
-  if (i == 0) return j == 0 ? stay0 : 1 - stay0;
-  return j == 1 ? stay1 : 1 - stay1;
-}
 
 double five_likelihood(const std::vector<int>& tips, double a, double b, int fixed, int state) {
   Five f;
@@ -368,7 +358,7 @@ TEST(Testall, UserRestrictionsAreKeptAndListed) {
 }
 
 TEST(Testall, RefusesAFileThatIsOneOfTheInputsOrTheResults) {
-  for (const std::string& name : {"r.txt", "d.txt", "c.ctl"}) {
+  for (const std::string name : {"r.txt", "d.txt", "c.ctl"}) {
     Scratch s;
     Outcome r = session(s, TWO_LEAVES, "", "testall " + name + "\nquit\ny\n");
     const std::string before_d = TWO_LEAVES;

@@ -3,6 +3,7 @@
 // way the run can end early.
 #include <gtest/gtest.h>
 
+#include "expected.h"
 #include "harness.h"
 
 namespace {
@@ -17,10 +18,7 @@ const char* const TWO_TIPS =
     "A  anc  0.5  0\n"
     "B  anc  0.7  1\n";
 
-::testing::AssertionResult StartsWith(const std::string& text, const std::string& prefix) {
-  if (text.compare(0, prefix.size(), prefix) == 0) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "text:\n" << text << "\ndoes not start with:\n" << prefix;
-}
+using cli::StartsWith;
 
 TEST(Startup, TypicalBatchRunWritesTheHeaderAndRestrictions) {
   Scratch s;
