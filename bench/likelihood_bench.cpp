@@ -1,6 +1,8 @@
 // Cost of one likelihood evaluation (the objective of every search) on
 // random trees of 1,000 to 100,000 tips with 2 and 6 states, and of its two
 // parts that do not depend on the tree: one decomposition and one P(t).
+// bench/scale_bench.cpp measures the evaluation against a bare pruning loop,
+// and the rest of the program on large trees.
 //
 // This file also holds the benchmark binary's main().
 
@@ -94,8 +96,7 @@ void BM_Calc_Like12(benchmark::State& state) {
     benchmark::DoNotOptimize(value);
   }
   // A refused evaluation stops its walk early, so its time is not that of a
-  // whole evaluation. On the largest trees rounding alone can carry the
-  // running total of the row-sum deviations past its limit of 1e-10.
+  // whole evaluation.
   state.counters["refused"] = value == PENALTY ? 1 : 0;
   state.counters["-lnL"] = value;
   state.SetItemsProcessed(state.iterations() * tips);  // tips per second

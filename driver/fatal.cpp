@@ -9,7 +9,14 @@ namespace varnic {
 const char* MMsg = "tesmer: Malloc failed - Out of memory";
 std::string mbuf;
 
+namespace {
+EndRunHook end_run_hook = nullptr;
+}  // namespace
+
+void set_end_run_hook(EndRunHook hook) { end_run_hook = hook; }
+
 void end_run(int status) {
+  if (end_run_hook) end_run_hook(status);
   // exit() flushes and closes every open stdio stream, the results file
   // included, so nothing written before a fatal error is lost.
   std::exit(status);

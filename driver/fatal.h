@@ -17,6 +17,13 @@ extern std::string mbuf;
 // whatever way the run ends.
 [[noreturn]] void end_run(int status);
 
+// A fuzzing harness replaces the end of the process by a hook (which throws
+// something it catches), so that the paths that end the run stay testable
+// in-process. The program never sets one; a hook that returns is followed by
+// the normal end.
+using EndRunHook = void (*)(int status);
+void set_end_run_hook(EndRunHook hook);
+
 // Writes msg and a line end to standard error and ends with status 100.
 [[noreturn]] void abt(const char* msg);
 [[noreturn]] inline void abt(const std::string& msg) { abt(msg.c_str()); }

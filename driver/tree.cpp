@@ -1,5 +1,6 @@
 #include "driver/tree.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -44,8 +45,9 @@ int trait_value(double v) {
 }
 
 // First pass: checks every line and counts the node lines; reports every
-// faulty line. Returns the number of node lines, or -1 when the file has errors.
-int check_lines(std::FILE* file, int ntraits, std::vector<double>& values) {
+// faulty line. Returns the number of node lines, or -1 when the file has
+// errors; full_lines receives the number of lines with a full set of values.
+int check_lines(std::FILE* file, int ntraits, std::vector<double>& values, int& full_lines) {
   std::string line, name, ancestor;
   int node_lines = 0;
   bool single_name_seen = false, errors = false;
@@ -76,6 +78,7 @@ int check_lines(std::FILE* file, int ntraits, std::vector<double>& values) {
     if (sound) {
       int count = GetNum(rest, values.data(), &position, ntraits, &first_skipped);
       sound = count == ntraits || count == 0;
+      if (count == ntraits) full_lines++;
     }
     if (!sound) {
       std::printf("Syntax Error - %s\n", line.c_str());
@@ -98,13 +101,15 @@ int store_lines(std::FILE* file, int ntraits, std::vector<double>& values, Trait
     line.resize(std::strlen(line.c_str()));
     if (k < nnodes) tree[k].length = 0.0;
     if (line.size() <= 1) continue;
+    // Only a line with two names is a node line: a line of blanks or a
+    // single name after the last node line must not count as one more.
+    const char* after_name = GetName(line.c_str(), nullptr);
+    if (!after_name || !GetName(after_name, nullptr)) continue;
     // The file changed between the passes: more node lines than counted.
     if (k >= node_lines) abt("error on data file");
     Node& node = tree[k];
-    const char* after_name = GetName(line.c_str(), &node.name);
-    if (!after_name) continue;
+    after_name = GetName(line.c_str(), &node.name);
     const char* rest = GetName(after_name, &node.ancestor);
-    if (!rest) continue;
     int position = 0;
     char first_skipped;
     GetNum(rest, &node.length, &position, 1, &first_skipped);
@@ -164,8 +169,13 @@ int GetNum(const char* text, double* values, int* position, int max, char* first
       ++*position;
     }
     if (!text[*position]) break;
-    values[count] = std::atof(text + *position);
+    // Only the run of digits, '.' and '-' is the number. atof on the rest of
+    // the text would also read "-nan", "-inf" or "0x1p9" (the letters e and d
+    // are refused above, these are not): no plain decimals, and a NaN has no
+    // trait value to become.
+    const int start = *position;
     while (is_number_char(text[*position])) ++*position;
+    values[count] = std::atof(std::string(text + start, text + *position).c_str());
     count++;
   }
   return count;
@@ -174,10 +184,16 @@ int GetNum(const char* text, double* values, int* position, int max, char* first
 int ReadData(std::FILE* file, int ntraits, TraitTable& traits) {
   fpos_t start;
   if (std::fgetpos(file, &start) != 0) abt("error on data file");
-  std::vector<double> values(ntraits);
+  // A line holds fewer numbers than characters, so no read fills more of
+  // the scratch array than this.
+  std::vector<double> values(std::min(ntraits, DATA_LINE_MAX));
 
-  int node_lines = check_lines(file, ntraits, values);
-  if (node_lines < 0) return 0;
+  int full_lines = 0;
+  int node_lines = check_lines(file, ntraits, values, full_lines);
+  // Without a line of complete data the result is 0 whatever the second pass
+  // stores, so the records and the trait table (nnodes rows of ntraits) are
+  // not allocated: a trait count that no line can match costs no memory.
+  if (node_lines < 0 || full_lines == 0) return 0;
 
   nnodes = node_lines + 1;
   tree.assign(nnodes, Node{});

@@ -29,6 +29,7 @@
 #include "model/transition.h"
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "driver/fatal.h"
@@ -62,6 +63,10 @@ constexpr double PIVOT_MIN = 1e-12;
 // Schur diagonal entries smaller than this in magnitude are moved to
 // -TINY_EIGENVALUE (see the top of the file).
 constexpr double TINY_EIGENVALUE = 1e-100;
+// Largest ratio of two nonzero entries of Q that PreCalc accepts, and the
+// size beyond which Q is scaled by a power of two (see PreCalc).
+constexpr double RATE_SPAN = 1e60;
+constexpr double SCALE_BEYOND = 1e20;
 
 // Meschach's objects for matrices of n × n, made once for each n in use.
 struct MeschachWorkspace {
@@ -204,6 +209,11 @@ bool mend_schur_form(MAT* T, MAT* S, int n) {
   return true;
 }
 
+// The start vectors of schur_vecs' inverse iteration: a fixed sequence,
+// restarted by every PreCalc.
+constexpr std::uint64_t START_VECTOR_SEED = 20031;
+std::uint64_t start_vector_seed = START_VECTOR_SEED;
+
 void fill(StateMatrix& m, double v) {
   for (StateVector& row : m) row.fill(v);
 }
@@ -215,6 +225,32 @@ int refuse() {
 }
 
 }  // namespace
+
+}  // namespace varnic
+
+// schur_vecs finds each eigenvector by one step of inverse iteration, from a
+// vector that it fills with v_rand. Meschach's own v_rand draws from the
+// library's generator, whose state runs on from one call to the next; the
+// start vector survives in the last bits of the eigenvectors, so that two
+// evaluations of one parameter vector differed in the last bits and a search
+// could not reproduce the value it had found. Reseeding that generator
+// (smrand) costs more than the whole decomposition. This definition takes
+// the place of the library's (Meschach is linked as a shared library, whose
+// calls to its own exported functions resolve to the program's definition
+// first) and fills the vector from a fixed sequence of numbers in (0, 1): any
+// vector not orthogonal to the eigenvector serves inverse iteration, and this
+// one is the same every time. Nothing else in the program calls v_rand.
+extern "C" VEC* v_rand(VEC* x) {
+  if (!x) return x;
+  for (unsigned i = 0; i < x->dim; i++) {
+    // Knuth's MMIX linear congruential generator, top 53 bits.
+    varnic::start_vector_seed = varnic::start_vector_seed * 6364136223846793005ULL + 1442695040888963407ULL;
+    x->ve[i] = (static_cast<double>(varnic::start_vector_seed >> 11) + 0.5) * 0x1.0p-53;
+  }
+  return x;
+}
+
+namespace varnic {
 
 void build_rate_matrix(const double* x, StateMatrix& Q) {
   const int n = num_states;
@@ -243,6 +279,7 @@ int PreCalc(const StateMatrix& Q) {
 
   // A non-finite rate has no usable decomposition; schur would only spread
   // NaN through T.
+  double largest = 0.0, smallest = INFINITY;
   for (int i = 0; i < n; i++)
     for (int j = 0; j < n; j++) {
       if (!std::isfinite(Q[i][j])) {
@@ -250,21 +287,38 @@ int PreCalc(const StateMatrix& Q) {
         return refuse();
       }
       ws.T->me[i][j] = Q[i][j];
+      const double size = std::fabs(Q[i][j]);
+      largest = std::fmax(largest, size);
+      if (size > 0.0) smallest = std::fmin(smallest, size);
     }
+  // schur never returns on some matrices whose entries span too many orders
+  // of magnitude (a user's "restrict q01 = 1e99" among rates of order 1 hung
+  // the run), nor on matrices of 3 or more states whose entries are all
+  // below about 1e-90. Entries 60 orders of magnitude apart are far beyond
+  // any usable model: such matrices are refused. Matrices of very small or
+  // very large entries are decomposed divided by a power of two, which is
+  // exact: the eigenvectors are those of Q and the eigenvalues are scaled
+  // back. Matrices of ordinary size are decomposed as they stand.
+  if (largest > smallest * RATE_SPAN) return refuse();
+  int shift = 0;
+  if (largest > 0.0 && (largest < 1.0 / SCALE_BEYOND || largest > SCALE_BEYOND)) {
+    shift = std::ilogb(largest);
+    for (int i = 0; i < n; i++)
+      for (int j = 0; j < n; j++) ws.T->me[i][j] = std::ldexp(ws.T->me[i][j], -shift);
+  }
 
   if (guarded([] { schur(ws.T, ws.S); })) return refuse();
   if (!mend_schur_form(ws.T, ws.S, n)) return refuse();
   if (guarded([] { schur_evals(ws.T, ws.val_re, ws.val_im); })) return refuse();
-  // schur_vecs starts its inverse iteration from vectors drawn from
-  // Meschach's own generator (not the C library's), so two decompositions of
-  // one Q may differ in the last bits. Reseeding it here would make them
-  // identical but costs more than the decomposition (smrand runs its
-  // generator 3025 times).
+  // schur_vecs starts its inverse iteration from vectors filled by v_rand
+  // (above): restarting that sequence makes every decomposition of one Q the
+  // same to the last bit.
+  start_vector_seed = START_VECTOR_SEED;
   if (guarded([] { schur_vecs(ws.T, ws.S, ws.vec_re, ws.vec_im); })) return refuse();
 
   bool finite = true;
   for (int i = 0; i < n; i++) {
-    val[i] = ws.val_re->ve[i];
+    val[i] = std::ldexp(ws.val_re->ve[i], shift);
     finite = finite && std::isfinite(val[i]);
     for (int k = 0; k < n; k++) {
       vec[i][k] = ws.vec_re->me[i][k];
@@ -294,25 +348,56 @@ int PreCalc(const StateMatrix& Q) {
   return 0;
 }
 
-double Calc_P(StateMatrix& P, double t) {
-  const int n = num_states;
-  precalc_counts.calc_p++;
-  for (int k = 0; k < n; k++) E[k] = std::exp(t * val[k]);
-  double M[MAX_STATES][MAX_STATES];
+namespace {
+
+// P(t) and its deviation for n states; an N other than 0 fixes n at compile
+// time, so that the loops unroll. Every N does the same operations in the
+// same order. The work is done in local arrays, which P (an array like the
+// workspace's) cannot alias, so that nothing is read again from memory after
+// each entry written.
+template <int N>
+double transition_matrix(StateMatrix& P, double t, int runtime_n) {
+  const int n = N ? N : runtime_n;
+  double e[MAX_STATES], M[MAX_STATES][MAX_STATES], R[MAX_STATES][MAX_STATES];
+  for (int k = 0; k < n; k++) {
+    // exp(z) of |z| below 2^-54 rounds to 1 + z; every rate matrix has an
+    // eigenvalue 0 (or of the size of rounding), so this spares one exp of
+    // every n.
+    const double z = t * val[k];
+    e[k] = std::fabs(z) < 0x1p-54 ? 1.0 + z : std::exp(z);
+  }
   for (int i = 0; i < n; i++)
-    for (int k = 0; k < n; k++) M[i][k] = vec[i][k] * E[k];
-  double sum = 0.0;
-  for (int i = 0; i < n; i++) {
-    double deficit = 1.0;
+    for (int k = 0; k < n; k++) M[i][k] = vec[i][k] * e[k];
+  for (int i = 0; i < n; i++)
     for (int j = 0; j < n; j++) {
       double p = 0.0;
       for (int k = 0; k < n; k++) p += M[i][k] * inv_vec[k][j];
-      P[i][j] = p;
-      deficit -= p;
+      R[i][j] = p;
     }
+  double sum = 0.0;
+  for (int i = 0; i < n; i++) {
+    double deficit = 1.0;
+    for (int j = 0; j < n; j++) deficit -= R[i][j];
     sum += deficit * deficit;
   }
+  for (int i = 0; i < n; i++)
+    for (int j = 0; j < n; j++) P[i][j] = R[i][j];
+  for (int k = 0; k < n; k++) E[k] = e[k];
   return std::sqrt(sum);
+}
+
+}  // namespace
+
+double Calc_P(StateMatrix& P, double t) {
+  precalc_counts.calc_p++;
+  switch (num_states) {
+    case 2: return transition_matrix<2>(P, t, 2);
+    case 3: return transition_matrix<3>(P, t, 3);
+    case 4: return transition_matrix<4>(P, t, 4);
+    case 5: return transition_matrix<5>(P, t, 5);
+    case 6: return transition_matrix<6>(P, t, 6);
+    default: return transition_matrix<0>(P, t, num_states);
+  }
 }
 
 void Calc_End() {

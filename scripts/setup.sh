@@ -3,7 +3,7 @@
 # (Debian or Ubuntu, as root or with sudo).
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev libbenchmark-dev libmeschach-dev)
+packages=(cmake make g++ libgtest-dev libbenchmark-dev libmeschach-dev librsvg2-bin clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

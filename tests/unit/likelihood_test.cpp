@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "driver/settings.h"
@@ -110,8 +112,44 @@ void expect_close(double actual, long double expected, const char* what) {
   EXPECT_NEAR(actual, e, 1e-9 * std::fmax(1.0, std::fabs(e))) << what;
 }
 
+// a and b agree to 1e-12 relative; below 1 in magnitude (logs of
+// probabilities near 1, which carry rounding of their own) to 1e-12
+// absolute. Two NaN agree.
+bool agree(double a, double b) {
+  if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
+  if (std::isinf(a) || std::isinf(b)) return a == b;
+  return std::fabs(a - b) <= 1e-12 * std::fmax(1.0, std::fmax(std::fabs(a), std::fabs(b)));
+}
+
+// Calc_Like12 against the term-by-term sums of Calc_Like12_reference: the
+// same result and the same L in every record, the records neither wrote
+// included, and the same states impossible (exactly 1.0).
+void expect_agrees_with_reference(const std::vector<double>& x, const std::string& what) {
+  const int n = num_states;
+  mark_all_L(SENTINEL);
+  const double expected = Calc_Like12_reference(x.data());
+  std::vector<std::array<double, 10>> L_expected;
+  for (const Node& node : tree) L_expected.push_back(node.L);
+  mark_all_L(SENTINEL);
+  const double actual = Calc_Like12(x.data());
+  EXPECT_TRUE(agree(actual, expected)) << what << ": " << actual << " against " << expected;
+  EXPECT_EQ(actual == PENALTY, expected == PENALTY) << what;
+  int differing = 0;
+  for (int k = 0; k < nnodes; k++)
+    for (int i = 0; i < n; i++) {
+      const double a = tree[k].L[i], e = L_expected[k][i];
+      // Impossible (and unwritten) exactly as the reference has it; a log of
+      // a probability never above 0, where another parent would read it as
+      // impossible.
+      const bool same = e > 0.0 ? a == e : (!(a > 0.0) && agree(a, e));
+      if (!same && differing++ < 5)
+        ADD_FAILURE() << what << ": record " << k << " state " << i << ": " << a << " against " << e;
+    }
+}
+
 // Checks the result and the root's L against the second computation.
 void expect_matches_brute_force(const std::vector<double>& x, const char* what) {
+  expect_agrees_with_reference(x, what);
   const BruteForce b = brute_force(x);
   ASSERT_GT(b.total, 0.0L) << what;
   const double f = Calc_Like12(x.data());
@@ -218,6 +256,8 @@ TEST_F(LikelihoodTest, RefusedVectorsReturnThePenaltyAndLeaveLAsWalked) {
     build_tree(c.tree);
     mark_all_L(SENTINEL);
     for (auto [node, state] : c.fixed) Fossil(node, state);
+    expect_agrees_with_reference(c.x, c.what);
+    mark_all_L(SENTINEL);
     EXPECT_EQ(Calc_Like12(c.x.data()), PENALTY) << c.what;
     EXPECT_EQ(decomposition, Decomposition::none) << c.what;
     for (int k = 0; k < nnodes; k++) {
@@ -261,6 +301,7 @@ TEST_F(LikelihoodTest, BranchLengthExponent) {
     x.back() = c.scale;
     use_model(3, 1);
     build_tree(shape);
+    expect_agrees_with_reference(x, c.what);
     const double scaled = Calc_Like12(x.data());
     use_model(3, 0);
     build_tree(c.plain);
@@ -477,6 +518,195 @@ TEST_F(LikelihoodTest, FixingOrReleasingAStateVoidsTheStoredAnalysis) {
   Calc_Like12(x.data());
   EXPECT_EQ(tested, 1);
   tested = 0;
+}
+
+// A random binary tree of any size in linear time (tips first, the root
+// last): lengths uniform on (0.05, 1.5), internal ones 0 with probability
+// zero_internal.
+std::vector<fixture::NodeShape> large_random_tree(int tips, int n, std::mt19937_64& rng,
+                                                double zero_internal = 0.0) {
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  auto length = [&] { return 0.05 + 1.45 * unit(rng); };
+  std::vector<fixture::NodeShape> shape;
+  std::vector<int> open;
+  for (int k = 0; k < tips; k++) {
+    shape.push_back(tip(static_cast<int>(unit(rng) * n) % n, length()));
+    open.push_back(k);
+  }
+  auto take = [&] {
+    const std::size_t i = static_cast<std::size_t>(unit(rng) * open.size()) % open.size();
+    const int node = open[i];
+    open[i] = open.back();
+    open.pop_back();
+    return node;
+  };
+  while (open.size() > 1) {
+    const int c1 = take();
+    const int c2 = take();
+    shape.push_back(inner(c1, c2, unit(rng) < zero_internal ? 0.0 : length()));
+    open.push_back(static_cast<int>(shape.size()) - 1);
+  }
+  shape.back().length = 0.0;
+  return shape;
+}
+
+// Rates of a reversible model spread over two orders of magnitude.
+std::vector<double> spread_reversible_rates(int n, std::mt19937_64& rng) {
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  double pi[MAX_STATES], s[MAX_STATES][MAX_STATES];
+  for (int i = 0; i < n; i++) pi[i] = std::pow(10.0, unit(rng) - 0.5);
+  for (int i = 0; i < n; i++)
+    for (int j = i + 1; j < n; j++) s[i][j] = s[j][i] = std::pow(10.0, 2.0 * unit(rng) - 1.0);
+  std::vector<double> x;
+  for (int i = 0; i < n; i++)
+    for (int j = 0; j < n; j++)
+      if (j != i) x.push_back(s[i][j] * pi[j]);
+  return params(x);
+}
+
+// Sum of the row-sum deviations of P(t) over every branch of the tree (each
+// sibling pair of equal length once, as the walk adds them).
+double total_deviation(const std::vector<double>& x) {
+  StateMatrix Q{}, P{};
+  build_rate_matrix(x.data(), Q);
+  EXPECT_EQ(PreCalc(Q), 0);
+  double total = 0.0;
+  for (const Node* v : postorder) {
+    total += Calc_P(P, v->child1->length);
+    if (v->child2->length != v->child1->length) total += Calc_P(P, v->child2->length);
+  }
+  Calc_End();
+  return total;
+}
+
+// The shifted sums of Calc_Like12 against the term-by-term sums on trees of
+// up to 2,000 tips: rates of every kind (some fixed to 0, some far apart),
+// fixed states on terminal and internal nodes, zero-length and equal
+// sibling branches, the exponent, and now and then a negative branch
+// length, whose P(t) has entries below 0. The paths where the shifted sums
+// give way to term-by-term ones are taken, and agree too.
+TEST_F(LikelihoodTest, ShiftedSumsAgreeWithTheTermByTermSums) {
+  std::mt19937_64 rng(61);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const TermwiseCounts before = termwise_counts;
+  const int sizes[] = {3, 20, 200, 2000};
+  for (int n = 2; n <= MAX_STATES; n++) {
+    int evaluated = 0;
+    for (int trial = 0; trial < 40; trial++) {
+      use_model(n, trial % 3 == 0);
+      const int tips = sizes[trial % 4];
+      std::vector<fixture::NodeShape> shape = large_random_tree(tips, n, rng, 0.1);
+      for (std::size_t k = tips; k + 1 < shape.size(); k++)
+        if (unit(rng) < 0.2) shape[shape[k].child2].length = shape[shape[k].child1].length;
+      if (trial % 10 == 9) shape[static_cast<std::size_t>(unit(rng) * tips)].length = -0.05;
+      build_tree(shape);
+      std::vector<double> x;
+      switch (trial % 4) {
+        case 0: x = reversible_rates(n, rng); break;
+        case 1: x = random_rates(n, rng); break;
+        case 2: x = spread_reversible_rates(n, rng); break;
+        default:
+          x = reversible_rates(n, rng);
+          for (int k = 0; k + 1 < num_params; k++)
+            if (unit(rng) < 0.4) x[k] = 0.0;
+      }
+      x.back() = 0.5 + unit(rng);
+      if (unit(rng) < 0.5) Fossil(tips + static_cast<int>(unit(rng) * (nnodes - tips)), static_cast<int>(unit(rng) * n) % n);
+      if (unit(rng) < 0.3) {
+        const int k = static_cast<int>(unit(rng) * tips) % tips;
+        Fossil(k, unit(rng) < 0.8 ? tree[k].state : (tree[k].state + 1) % n);
+      }
+      expect_agrees_with_reference(x, "n " + std::to_string(n) + " trial " + std::to_string(trial));
+      if (Calc_Like12(x.data()) != PENALTY) evaluated++;
+    }
+    EXPECT_GE(evaluated, 15) << "n " << n;
+  }
+  EXPECT_GT(termwise_counts.sums, before.sums);
+  EXPECT_GT(termwise_counts.nodes, before.nodes);
+}
+
+// Two evaluations of one vector are the same to the last bit, whatever ran
+// in between, so that a search can reproduce the value it found.
+TEST_F(LikelihoodTest, RepeatedEvaluationsAreIdentical) {
+  std::mt19937_64 rng(71);
+  for (int n = 2; n <= MAX_STATES; n++) {
+    use_model(n);
+    build_tree(large_random_tree(50, n, rng));
+    const std::vector<double> x = reversible_rates(n, rng);
+    const double first = Calc_Like12(x.data());
+    const auto root_L = root->L;
+    const std::vector<double> other = reversible_rates(n, rng);
+    Calc_Like12(other.data());
+    EXPECT_EQ(Calc_Like12(x.data()), first) << "n " << n;
+    EXPECT_EQ(root->L, root_L) << "n " << n;
+  }
+}
+
+TEST(DeviationAllowanceTest, TheTotalGrowsWithTheBranchesBeyondAThousand) {
+  EXPECT_EQ(deviation_allowance(2), 1e-10);
+  EXPECT_EQ(deviation_allowance(1000), 1e-10);
+  EXPECT_DOUBLE_EQ(deviation_allowance(2000), 2e-10);
+  EXPECT_DOUBLE_EQ(deviation_allowance(400000), 4e-8);
+}
+
+// On 100,000 tips rounding alone takes the total deviation past 1e-10; a
+// sound vector is still evaluated, and agrees with the term-by-term sums.
+TEST_F(LikelihoodTest, LargeTreeWithASoundVectorIsEvaluated) {
+  std::mt19937_64 rng(81);
+  use_model(6);
+  build_tree(large_random_tree(100000, 6, rng));
+  const std::vector<double> x = spread_reversible_rates(6, rng);
+  const double total = total_deviation(x);
+  EXPECT_GT(total, 1e-10);
+  EXPECT_LT(total, deviation_allowance(2 * (nnodes / 2)));
+  const double f = Calc_Like12(x.data());
+  EXPECT_LT(f, PENALTY);
+  EXPECT_GT(f, 1000.0);
+  EXPECT_TRUE(agree(f, Calc_Like12_reference(x.data()))) << f;
+}
+
+// Large trees do not hide an unsound decomposition: deviations of 1e-12 on
+// every branch, each far below 1e-10, are refused by their total, and one
+// P(t) that deviates by more than 1e-10 is refused even where the total
+// allowed for the tree is larger.
+TEST_F(LikelihoodTest, LargeTreeStillRefusesLargeDeviations) {
+  std::mt19937_64 rng(91);
+  use_model(2);
+  const std::vector<double> extreme = params({8809.5862489245101, 12.516512494820507});
+  build_tree(large_random_tree(5000, 2, rng));
+  const double total = total_deviation(extreme);
+  EXPECT_GT(total / (2 * (nnodes / 2)), 1e-13);
+  EXPECT_EQ(Calc_Like12(extreme.data()), PENALTY);
+  // The same vector on three tips is evaluated: each P(t) is sound.
+  build_tree({tip(0, 0.5), tip(1, 0.7), inner(0, 1, 0.0)});
+  EXPECT_LT(Calc_Like12(extreme.data()), PENALTY);
+
+  // One branch below the root with a deviation between 1e-10 and the
+  // allowance at the root (1e-10 · 9998 / 1000).
+  const std::vector<double> x = params({1.0, 2.0});
+  std::vector<fixture::NodeShape> shape = large_random_tree(5000, 2, rng);
+  const int below_root = shape.back().child1;
+  StateMatrix Q{}, P{};
+  build_rate_matrix(x.data(), Q);
+  ASSERT_EQ(PreCalc(Q), 0);
+  double length = 0.0, deviation = 0.0;
+  for (double t = -2.0; t > -15.0; t -= 0.125) {
+    deviation = Calc_P(P, t);
+    if (deviation > 2e-10) {
+      length = t;
+      break;
+    }
+  }
+  Calc_End();
+  ASSERT_LT(length, 0.0);
+  ASSERT_LT(deviation, 6e-10);
+  build_tree(shape);
+  EXPECT_LT(Calc_Like12(x.data()), PENALTY);
+  shape[below_root].length = length;
+  build_tree(shape);
+  EXPECT_LT(total_deviation(x), deviation_allowance(2 * (nnodes / 2)));
+  EXPECT_EQ(Calc_Like12(x.data()), PENALTY);
+  EXPECT_EQ(Calc_Like12_reference(x.data()), PENALTY);
 }
 
 TEST(AddLogTest, SumsTwoProbabilitiesHeldAsLogarithms) {

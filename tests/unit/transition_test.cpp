@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -285,3 +286,37 @@ TEST_F(TransitionTest, ExtremeRatesNeverEndTheProcess) {
 
 }  // namespace
 }  // namespace varnic
+
+namespace {
+
+// Matrices on which the decomposition never returned: rates that span more
+// than 60 orders of magnitude are refused, and matrices of tiny (or huge)
+// rates are decomposed scaled, with eigenvalues of the right size.
+TEST(TransitionRange, MatricesThatHungTheDecompositionReturn) {
+  using namespace varnic;
+  fixture::use_model(3);
+  std::vector<double> x(7, 0.5);
+  x[0] = 1.1e100;
+  StateMatrix Q{};
+  build_rate_matrix(x.data(), Q);
+  EXPECT_EQ(PreCalc(Q), 1);
+  Calc_End();
+
+  for (double rate : {1e-100, 1e-300, 1e30, 1e45}) {
+    std::vector<double> equal(7, rate);
+    build_rate_matrix(equal.data(), Q);
+    ASSERT_EQ(PreCalc(Q), 0) << rate;
+    // Equal rates: eigenvalues 0 and -3·rate (twice).
+    std::vector<double> values(val.begin(), val.begin() + 3);
+    std::sort(values.begin(), values.end());
+    EXPECT_NEAR(values[0] / rate, -3.0, 1e-9) << rate;
+    EXPECT_NEAR(values[1] / rate, -3.0, 1e-9) << rate;
+    StateMatrix P{};
+    const double t = 1.0 / rate;  // P(1/rate): off-diagonal (1 - e^-3)/3
+    Calc_P(P, t);
+    EXPECT_NEAR(P[0][1], (1 - std::exp(-3.0)) / 3, 1e-9) << rate;
+    Calc_End();
+  }
+}
+
+}  // namespace
