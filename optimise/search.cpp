@@ -21,6 +21,13 @@ constexpr double FIRST_PREVIOUS = 99999999.0;
 constexpr double FIRST_THRESHOLD = 0.01;
 
 using PerVariable = std::array<double, MAX_PARAMS + 1>;
+
+// The value of a point outside the model during the current search: 10000
+// as long as the tree's likelihoods lie below it; PENALTY for a tree (a
+// large one) whose every sound value lies above it, since 10000 would then
+// score better than any point of the model and the minimiser would make for
+// negative rates.
+double outside_value = OUTSIDE;
 using Flags = std::array<bool, MAX_PARAMS + 1>;
 
 // Free variables whose owner (the highest-indexed parameter on the variable,
@@ -46,8 +53,11 @@ Flags apply_start_values(double* p, int K) {
 // on, the last variable is drawn from (-1, 1) instead of (0, 1). Returns the
 // best draw's value.
 double draw_starting_point(double* p, int K, const Flags& held) {
-  PerVariable best_draw{};
+  PerVariable best_draw{}, best_large_draw{};
   double best = OUTSIDE;
+  double best_large = PENALTY;  // the best draw at or above 10000
+  // A draw outside the model never wins, whatever the tree.
+  outside_value = PENALTY;
   for (int draw = 0; draw < RANDOM_DRAWS; draw++) {
     double u = 0.0;
     for (int v = 0; v < K; v++) {
@@ -61,11 +71,21 @@ double draw_starting_point(double* p, int K, const Flags& held) {
       best = value;
       for (int v = 0; v < K; v++)
         if (!held[v]) best_draw[v] = p[v];
+    } else if (value < best_large) {
+      best_large = value;
+      for (int v = 0; v < K; v++)
+        if (!held[v]) best_large_draw[v] = p[v];
     }
+  }
+  outside_value = OUTSIDE;
+  if (!(best < OUTSIDE) && best_large < PENALTY) {
+    best = best_large;
+    best_draw = best_large_draw;
+    outside_value = PENALTY;
   }
   // When every draw fell outside the model there is no best draw: the
   // search starts from unit rates (and branch lengths as they stand).
-  const bool found = best < OUTSIDE;
+  const bool found = best < outside_value;
   for (int v = 0; v < K; v++)
     if (!held[v]) p[v] = found ? best_draw[v] : 1.0;
   return best;
@@ -81,7 +101,7 @@ double Remap_Like12(double* values, int /*n*/) {
       xvec[k] = fixvec[-remap[k] - 1];
     } else {
       const double v = values[remap[k]];
-      if (!(v >= 0.0)) return OUTSIDE;
+      if (!(v >= 0.0)) return outside_value;
       xvec[k] = v;
     }
   }
@@ -115,6 +135,7 @@ double Max_Like12(double* p) {
     } while (gain > threshold && runs < number);
     threshold *= rate;
   }
+  outside_value = OUTSIDE;
   return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <random>
 
 #include "driver/tree.h"
 #include "model/likelihood.h"
@@ -109,6 +110,36 @@ TEST_F(SearchTest, MinimiserRunsImproveOnTheBestDraw) {
   EXPECT_LE(refined, drawn);
   EXPECT_EQ(progress.rfind("1 ", 0), 0u) << progress;
   EXPECT_EQ(refined, Remap_Like12(p.data()));
+}
+
+}  // namespace
+
+namespace {
+
+// A tree so large that every point of the model scores above 10000: the
+// search must still find a point of the model, not settle on the value that
+// negative rates score.
+TEST(SearchLargeTree, LikelihoodsAbove10000StayInTheModel) {
+  fixture::use_model(2);
+  build_pnames();
+  reset_params();
+  std::mt19937_64 rng(3);
+  fixture::build_tree(fixture::random_tree(16000, 2, rng));
+  reset_random();
+  init_ran_with_seed(99);
+  number = 1;
+  std::array<double, MAX_PARAMS + 1> p{};
+  testing::internal::CaptureStdout();
+  const double best = Max_Like12(p.data());
+  testing::internal::GetCapturedStdout();
+  EXPECT_GT(best, OUTSIDE);
+  EXPECT_LT(best, PENALTY);
+  EXPECT_GE(p[0], 0.0);
+  EXPECT_GE(p[1], 0.0);
+  EXPECT_EQ(Remap_Like12(p.data()), best);
+  double negative[2] = {-1.0, 1.0};
+  EXPECT_EQ(Remap_Like12(negative), OUTSIDE);  // outside a search, as before
+  reset_tree();
 }
 
 }  // namespace
