@@ -28,32 +28,9 @@ constexpr double INF = std::numeric_limits<double>::infinity();
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double SENTINEL = 42.0;
 
-// The full parameter vector: the rates in parameter order, then "scale".
-std::vector<double> params(std::vector<double> rates, double scale = 1.0) {
-  rates.push_back(scale);
-  return rates;
-}
-
-std::vector<double> random_rates(int n, std::mt19937_64& rng) {
-  std::uniform_real_distribution<double> rate(0.05, 2.0);
-  std::vector<double> x;
-  for (int k = 0; k < n * (n - 1); k++) x.push_back(rate(rng));
-  return params(x);
-}
-
-// q_ij = s_ij·pi_j with s symmetric: real eigenvalues, never refused.
-std::vector<double> reversible_rates(int n, std::mt19937_64& rng) {
-  std::uniform_real_distribution<double> unit(0.05, 1.0);
-  double pi[MAX_STATES], s[MAX_STATES][MAX_STATES];
-  for (int i = 0; i < n; i++) pi[i] = unit(rng);
-  for (int i = 0; i < n; i++)
-    for (int j = i + 1; j < n; j++) s[i][j] = s[j][i] = 2.0 * unit(rng);
-  std::vector<double> x;
-  for (int i = 0; i < n; i++)
-    for (int j = 0; j < n; j++)
-      if (j != i) x.push_back(s[i][j] * pi[j]);
-  return params(x);
-}
+using fixture::params;
+using fixture::random_rates;
+using fixture::reversible_rates;
 
 // The likelihood computed the other way: the sum, over every assignment of
 // states to the internal nodes that respects the fixed states, of the

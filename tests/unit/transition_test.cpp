@@ -19,11 +19,9 @@ using fixture::use_model;
 constexpr double INF = std::numeric_limits<double>::infinity();
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
-// The full parameter vector for rates given in parameter order; "scale" 1.
-std::vector<double> params(std::vector<double> rates) {
-  rates.push_back(1.0);
-  return rates;
-}
+using fixture::params;
+using fixture::random_rates;
+using fixture::reversible_rates;
 
 StateMatrix rate_matrix(const std::vector<double>& x) {
   StateMatrix Q{};
@@ -38,28 +36,6 @@ double max_difference(const StateMatrix& a, const StateMatrix& b, int n) {
   return worst;
 }
 
-std::vector<double> random_rates(int n, std::mt19937_64& rng) {
-  std::uniform_real_distribution<double> rate(0.05, 2.0);
-  std::vector<double> x;
-  for (int k = 0; k < n * (n - 1); k++) x.push_back(rate(rng));
-  return params(x);
-}
-
-// Rates of a reversible model, q_ij = s_ij·pi_j with s symmetric: Q is
-// similar to a symmetric matrix, so its eigenvalues are real, yet Q itself
-// is not symmetric.
-std::vector<double> reversible_rates(int n, std::mt19937_64& rng) {
-  std::uniform_real_distribution<double> unit(0.05, 1.0);
-  double pi[MAX_STATES], s[MAX_STATES][MAX_STATES];
-  for (int i = 0; i < n; i++) pi[i] = unit(rng);
-  for (int i = 0; i < n; i++)
-    for (int j = i + 1; j < n; j++) s[i][j] = s[j][i] = 2.0 * unit(rng);
-  std::vector<double> x;
-  for (int i = 0; i < n; i++)
-    for (int j = 0; j < n; j++)
-      if (j != i) x.push_back(s[i][j] * pi[j]);
-  return params(x);
-}
 
 class TransitionTest : public ::testing::Test {
  protected:

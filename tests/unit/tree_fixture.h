@@ -149,4 +149,34 @@ inline StateMatrix expm(const StateMatrix& Q, double t, int n) {
   return P;
 }
 
+// The full parameter vector: the rates in parameter order, then "scale".
+inline std::vector<double> params(std::vector<double> rates, double scale = 1.0) {
+  rates.push_back(scale);
+  return rates;
+}
+
+// Rates uniform on (0.05, 2).
+inline std::vector<double> random_rates(int n, std::mt19937_64& rng) {
+  std::uniform_real_distribution<double> rate(0.05, 2.0);
+  std::vector<double> x;
+  for (int k = 0; k < n * (n - 1); k++) x.push_back(rate(rng));
+  return params(x);
+}
+
+// Rates of a reversible model, q_ij = s_ij·pi_j with s symmetric: Q is
+// similar to a symmetric matrix, so its eigenvalues are real (never
+// refused), yet Q itself is not symmetric.
+inline std::vector<double> reversible_rates(int n, std::mt19937_64& rng) {
+  std::uniform_real_distribution<double> unit(0.05, 1.0);
+  double pi[MAX_STATES], s[MAX_STATES][MAX_STATES];
+  for (int i = 0; i < n; i++) pi[i] = unit(rng);
+  for (int i = 0; i < n; i++)
+    for (int j = i + 1; j < n; j++) s[i][j] = s[j][i] = 2.0 * unit(rng);
+  std::vector<double> x;
+  for (int i = 0; i < n; i++)
+    for (int j = 0; j < n; j++)
+      if (j != i) x.push_back(s[i][j] * pi[j]);
+  return params(x);
+}
+
 }  // namespace varnic::fixture
